@@ -1,0 +1,7 @@
+// Scaffolding until image file loading arrives.
+#include "app/window/main_form.h"
+
+namespace qvr {
+void TTheForm::BrowseButtonClick() {}
+void TTheForm::LoadButtonClick() {}
+}  // namespace qvr

@@ -1,0 +1,93 @@
+// The loader's one window, TTheForm, and its process-wide values. Controls
+// keep the names of the design; the event handlers carry the behaviour and
+// are connected to the controls' signals by the constructor.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
+class QLabel;
+class QPushButton;
+class QLineEdit;
+class QTabWidget;
+class QProgressBar;
+class QTimer;
+class QFileDialog;
+class QCloseEvent;
+
+namespace qvr {
+
+class ProgramCard;
+
+// Panels are lowered, left-aligned labels.
+using TPanel = QLabel;
+
+class TTheForm : public QWidget {
+ public:
+  TTheForm();
+  ~TTheForm() override;
+
+  // The 23 controls, in design order.
+  TPanel* Status = nullptr;
+  QLabel* TheLabel = nullptr;
+  TPanel* Version = nullptr;
+  TPanel* LoadedVersion = nullptr;
+  QPushButton* ExitButton = nullptr;
+  TPanel* LoadedStatus = nullptr;
+  TPanel* Compiled = nullptr;
+  QTimer* ExitTimer = nullptr;
+  QLabel* Comment = nullptr;
+  QPushButton* ConfigButton = nullptr;
+  QTimer* ProgressTimer = nullptr;
+  QTabWidget* PageControl = nullptr;
+  QWidget* StartTab = nullptr;
+  QWidget* TabSheet2 = nullptr;
+  QProgressBar* ProgressBar = nullptr;
+  QFileDialog* OpenDialog = nullptr;
+  QPushButton* ProgramButton = nullptr;
+  QPushButton* LoadButton = nullptr;
+  QLineEdit* FileName = nullptr;
+  QPushButton* BrowseButton = nullptr;
+  QPushButton* StartClearButton = nullptr;
+  QPushButton* StartSetButton = nullptr;
+  TPanel* StartCheckVersion = nullptr;
+
+  // The worker of the current programming run, or none.
+  std::unique_ptr<ProgramCard> Worker;
+
+  // Event handlers.
+  void FormCreate();
+  bool FormCloseQuery();  // true when the close may go ahead
+  void ExitButtonClick();
+  void ConfigButtonClick();
+  void ExitTimerTimer();
+  void ProgramButtonClick();
+  void ProgressTimerTimer();
+  void BrowseButtonClick();
+  void LoadButtonClick();
+  void StartSetButtonClick();
+  void StartClearButtonClick();
+
+  // Starts one programming run (Program button, and a repeated run).
+  void StartProgramming();
+
+  // The window's outer height (frame included), and setting it.
+  int OuterHeight() const;
+  void SetOuterHeight(int height);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;  // asks FormCloseQuery
+};
+
+// The window of the process, while it exists.
+extern TTheForm* TheForm;
+
+extern std::int32_t FullHeight;
+extern std::int32_t ExitCountdown;
+
+// Fill the version panels, and the startup check display.
+void ShowVersions(TTheForm& form);
+void ShowStartupCheck(TTheForm& form);
+
+}  // namespace qvr
