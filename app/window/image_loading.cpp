@@ -2,6 +2,7 @@
 #include "app/window/main_form.h"
 
 namespace qvr {
+void FetchRememberedFileName(TTheForm&) {}
 void TTheForm::BrowseButtonClick() {}
 void TTheForm::LoadButtonClick() {}
 }  // namespace qvr

@@ -90,4 +90,7 @@ extern std::int32_t ExitCountdown;
 void ShowVersions(TTheForm& form);
 void ShowStartupCheck(TTheForm& form);
 
+// Puts the remembered S-record file name into FileName (window creation).
+void FetchRememberedFileName(TTheForm& form);
+
 }  // namespace qvr
