@@ -18,8 +18,14 @@ enum class CarriedImageOutcome {
 
 struct CarriedImageResult {
   CarriedImageOutcome outcome = CarriedImageOutcome::NoImage;
-  ImageTrailer trailer;  // as read; meaningful when outcome is Loaded
+  bool hasTrailer = false;  // the last 12 bytes begin with the trailer magic
+  ImageTrailer trailer;     // as read; meaningful when hasTrailer is true
 };
+
+// True when a trailer read from the end of a file of `fileSize` bytes
+// describes an image that can be read into Data: L <= 0x40000,
+// L + 12 <= fileSize, and R + 48 <= 0x40000.
+bool TrailerFits(const ImageTrailer& trailer, std::uint64_t fileSize);
 
 // Reads the trailer of `path` and, when it carries an image, reads the L image
 // bytes into TheImage.Data from offset 0 and sets LoadedLength = L and
