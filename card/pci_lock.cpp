@@ -1,0 +1,7 @@
+#include "card/pci_lock.h"
+
+namespace qvr {
+
+std::mutex PciLock;
+
+}  // namespace qvr
