@@ -23,6 +23,13 @@ class ProgramCard;
 // Panels are lowered, left-aligned labels.
 using TPanel = QLabel;
 
+// The design's client area. Qt sizes the client area and the window manager
+// adds the frame; outer heights count the frame as this fixed allowance, so
+// the design's outer height is 271 + 29 = 300.
+inline constexpr int DesignClientWidth = 403;
+inline constexpr int DesignClientHeight = 271;
+inline constexpr int FrameAllowance = 29;
+
 class TTheForm : public QWidget {
  public:
   TTheForm();
@@ -56,7 +63,14 @@ class TTheForm : public QWidget {
   // The worker of the current programming run, or none.
   std::unique_ptr<ProgramCard> Worker;
 
-  // Event handlers.
+  // Event handlers. The constructor connects them to the controls' signals;
+  // an error raised by a handler run from a signal goes to the application's
+  // exception display (application.h).
+  //
+  // FormCreate applies the run mode; the window's creator calls it once after
+  // construction. An error raised by one of its steps is shown through the
+  // exception display and the remaining steps are skipped, so the window then
+  // keeps its design height and captions.
   void FormCreate();
   bool FormCloseQuery();  // true when the close may go ahead
   void ExitButtonClick();
@@ -72,7 +86,8 @@ class TTheForm : public QWidget {
   // Starts one programming run (Program button, and a repeated run).
   void StartProgramming();
 
-  // The window's outer height (frame included), and setting it.
+  // The window's outer height (frame included), and setting it: the client
+  // area becomes `height` - FrameAllowance high.
   int OuterHeight() const;
   void SetOuterHeight(int height);
 
@@ -83,8 +98,8 @@ class TTheForm : public QWidget {
 // The window of the process, while it exists.
 extern TTheForm* TheForm;
 
-extern std::int32_t FullHeight;
-extern std::int32_t ExitCountdown;
+extern std::int32_t FullHeight;     // 0 until FormCreate records it
+extern std::int32_t ExitCountdown;  // 10 at start, one less at every countdown tick
 
 // Fill the version panels, and the startup check display.
 void ShowVersions(TTheForm& form);

@@ -1,0 +1,123 @@
+#include "app/window/application.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QFont>
+#include <QLabel>
+#include <QProxyStyle>
+#include <QScreen>
+#include <QStyleFactory>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/window/main_form.h"
+#include "platform/message_box.h"
+
+namespace qvr {
+namespace {
+
+int applicationArgc = 1;
+char applicationName[] = "qvrload";
+char* defaultArgv[] = {applicationName, nullptr};
+
+// The application's style with the hint pause as its tooltip wake-up delay.
+class HintPauseStyle : public QProxyStyle {
+ public:
+  explicit HintPauseStyle(QStyle* base) : QProxyStyle(base) {}
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == SH_ToolTip_WakeUpDelay) return pause;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+  int pause = 700;
+};
+
+HintPauseStyle* InstalledHintStyle() {
+  if (auto* style = dynamic_cast<HintPauseStyle*>(QApplication::style())) return style;
+  auto* style = new HintPauseStyle(QStyleFactory::create(QApplication::style()->name()));
+  QApplication::setStyle(style);
+  return style;
+}
+
+// Writes each text the comment line settles on to standard error, once the
+// event loop has nothing left to do, that is, as a person would see it.
+void EchoCommentLine(TTheForm& form) {
+  auto* dispatcher = QAbstractEventDispatcher::instance();
+  if (dispatcher == nullptr) return;
+  auto shown = std::make_shared<QString>();
+  QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &form, [&form, shown] {
+    const QString text = form.Comment->text();
+    if (text == *shown) return;
+    *shown = text;
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+  });
+}
+
+void ShowCentred(TTheForm& form) {
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QPoint centre = screen->availableGeometry().center();
+    form.move(centre.x() - form.width() / 2, centre.y() - form.OuterHeight() / 2);
+  }
+  form.show();
+}
+
+}  // namespace
+
+void EnsureApplication(int argc, char** argv) {
+  if (QCoreApplication::instance() != nullptr) return;
+  if (argc > 0 && argv != nullptr) {
+    applicationArgc = argc;
+  } else {
+    argv = defaultArgv;
+  }
+  // Kept for the life of the process, like the application object itself.
+  new QApplication(applicationArgc, argv);
+  // Faces metric-compatible with the design font, where it is not installed.
+  QFont::insertSubstitutions(QString::fromLatin1(FormFontFamily),
+                             {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+                              QStringLiteral("Liberation Sans")});
+}
+
+void SetHintPause(int milliseconds) { InstalledHintStyle()->pause = milliseconds; }
+
+int HintPause() { return QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay); }
+
+void ShowException(std::exception_ptr error) {
+  std::string text;
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    text = e.what();
+  } catch (...) {
+  }
+  platform::ShowMessageBox(text, ApplicationTitle, platform::MbServiceNotification);
+}
+
+TTheForm& CreateTheForm() {
+  TheForm = new TTheForm;
+  TheForm->FormCreate();
+  return *TheForm;
+}
+
+int RunApplication(int argc, char** argv, bool headless) {
+  if (headless) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  try {
+    EnsureApplication(argc, argv);
+    QCoreApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
+    // The main window's granted close ends the loop (TTheForm::closeEvent);
+    // message boxes closing around it do not.
+    QApplication::setQuitOnLastWindowClosed(false);
+    TTheForm& form = CreateTheForm();
+    if (headless) EchoCommentLine(form);
+    ShowCentred(form);
+    QApplication::exec();
+  } catch (...) {
+    ShowException(std::current_exception());
+  }
+  return 0;
+}
+
+}  // namespace qvr
