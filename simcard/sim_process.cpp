@@ -115,9 +115,9 @@ bool StartSimulator(const std::string& program, const std::vector<std::string>& 
   return true;
 }
 
-int StopSimulator(SimProcess& process, std::chrono::milliseconds grace) {
+int StopSimulator(SimProcess& process, std::chrono::milliseconds grace, int signal) {
   if (process.pid <= 0) return -1;
-  kill(process.pid, SIGTERM);
+  kill(process.pid, signal);
   int exitCode = -1;
   if (!WaitUntil(process.pid, Clock::now() + grace, exitCode)) {
     kill(process.pid, SIGKILL);

@@ -2,6 +2,7 @@
 // written in C++: start it, wait for its ready line, stop it.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -24,10 +25,11 @@ struct SimProcess {
 bool StartSimulator(const std::string& program, const std::vector<std::string>& args, SimProcess& process,
                     std::string& error, std::chrono::milliseconds limit = std::chrono::seconds(20));
 
-// SIGTERM, then waits; SIGKILL when it has not ended after `grace`. Returns
-// the exit code, 128 + the signal when a signal ended it, -1 when there was
-// no child.
-int StopSimulator(SimProcess& process, std::chrono::milliseconds grace = std::chrono::seconds(10));
+// Sends `signal` (SIGTERM by default), then waits; SIGKILL when it has not
+// ended after `grace`. Returns the exit code, 128 + the signal when a signal
+// ended it, -1 when there was no child.
+int StopSimulator(SimProcess& process, std::chrono::milliseconds grace = std::chrono::seconds(10),
+                  int signal = SIGTERM);
 
 struct ProgramRun {
   int exitCode = -1;   // as StopSimulator; -1 when it could not be started
