@@ -30,22 +30,22 @@ int NonEmptyBlocks(const ImageBuffer& buffer, std::uint32_t below = ImageSize) {
   return blocks;
 }
 
-// The loader's buffer after loading the image of `spec`.
-ImageBuffer MadeImage(const tool::ImageSpec& spec) {
-  const auto refusal = tool::CheckSpec(spec);
-  if (refusal) ADD_FAILURE() << "image spec refused: " << *refusal;
-  return BufferOf(tool::MakeImage(spec));
+// The loader's buffer after loading the image of `recipe`.
+ImageBuffer MadeImage(const tool::ImageSpec& recipe) {
+  const auto refusal = tool::CheckSpec(recipe);
+  if (refusal) ADD_FAILURE() << "image recipe refused: " << *refusal;
+  return BufferOf(tool::MakeImage(recipe));
 }
 
-std::uint32_t VersionWord(const tool::ImageSpec& spec) {
-  return std::uint32_t{spec.status} << 24 | std::uint32_t{spec.major} << 16 | std::uint32_t{spec.minor} << 8 | spec.patch;
+std::uint32_t VersionWord(const tool::ImageSpec& recipe) {
+  return std::uint32_t{recipe.status} << 24 | std::uint32_t{recipe.major} << 16 | std::uint32_t{recipe.minor} << 8 | recipe.patch;
 }
 
 class LibraryTest : public SimTest {};
 
 struct ImageCase {
   const char* what;
-  tool::ImageSpec spec;
+  tool::ImageSpec recipe;
 };
 
 class ProgrammedImage : public LibraryTest, public ::testing::WithParamInterface<ImageCase> {};
@@ -53,7 +53,7 @@ class ProgrammedImage : public LibraryTest, public ::testing::WithParamInterface
 TEST_P(ProgrammedImage, FlashEqualsTheImageAndTheCardRestartsWithItsVersion) {
   const std::string flashOut = TempPath("flash.bin");
   Start({"--flash-out", flashOut, "--restart-ms", "50"});
-  const ImageBuffer buffer = MadeImage(GetParam().spec);
+  const ImageBuffer buffer = MadeImage(GetParam().recipe);
 
   simcard::StoreWord(Memory().base, InterfaceHeader::Magic, InterfaceHeader::MagicWhileProgramming);
   const RunOutcome outcome = ProgramBuffer(buffer);
@@ -62,7 +62,7 @@ TEST_P(ProgrammedImage, FlashEqualsTheImageAndTheCardRestartsWithItsVersion) {
   EXPECT_EQ(outcome.accepted, NonEmptyBlocks(buffer));
 
   ASSERT_TRUE(AwaitWord(Memory(), InterfaceHeader::Magic, ImageMagic));
-  EXPECT_EQ(Word(Memory(), InterfaceHeader::FirmwareVersion), VersionWord(GetParam().spec));
+  EXPECT_EQ(Word(Memory(), InterfaceHeader::FirmwareVersion), VersionWord(GetParam().recipe));
   EXPECT_EQ(Word(Memory(), InterfaceHeader::CardState), 1u);
   const auto flash = ReadFile(flashOut);
   ASSERT_EQ(flash.size(), ImageSize);
@@ -72,31 +72,31 @@ TEST_P(ProgrammedImage, FlashEqualsTheImageAndTheCardRestartsWithItsVersion) {
       << status.output;
 }
 
-tool::ImageSpec Spec(std::uint8_t status, std::uint8_t major, std::uint8_t minor, std::uint8_t patch,
+tool::ImageSpec Recipe(std::uint8_t status, std::uint8_t major, std::uint8_t minor, std::uint8_t patch,
                      std::uint32_t size, bool kernelCopy = false) {
-  tool::ImageSpec spec;
-  spec.status = status;
-  spec.major = major;
-  spec.minor = minor;
-  spec.patch = patch;
-  spec.size = size;
-  spec.kernel = kernelCopy;
-  spec.kernelCopy = kernelCopy;
-  return spec;
+  tool::ImageSpec recipe;
+  recipe.status = status;
+  recipe.major = major;
+  recipe.minor = minor;
+  recipe.patch = patch;
+  recipe.size = size;
+  recipe.kernel = kernelCopy;
+  recipe.kernelCopy = kernelCopy;
+  return recipe;
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, ProgrammedImage,
-                         ::testing::Values(ImageCase{"small application", Spec(2, 3, 4, 5, 0x9000)},
+                         ::testing::Values(ImageCase{"small application", Recipe(2, 3, 4, 5, 0x9000)},
                                            ImageCase{"kernel, copy and a long application",
-                                                     Spec(4, 1, 12, 200, 0x30000, true)}),
+                                                     Recipe(4, 1, 12, 200, 0x30000, true)}),
                          [](const auto& info) { return CaseName(info.param.what); });
 
 TEST_F(LibraryTest, TheProgrammingWorkerProgramsTheCard) {
   const std::string flashOut = TempPath("flash.bin");
   const std::string file = TempPath("image.q37");
   Start({"--flash-out", flashOut});
-  const tool::ImageSpec spec = Spec(1, 2, 3, 4, 0x9000, true);
-  ASSERT_TRUE(tool::WriteSRecordFile(file, spec));
+  const tool::ImageSpec recipe = Recipe(1, 2, 3, 4, 0x9000, true);
+  ASSERT_TRUE(tool::WriteSRecordFile(file, recipe));
   ClearImage();
   ASSERT_FALSE(LoadSRecordFile(file));
 
@@ -109,7 +109,7 @@ TEST_F(LibraryTest, TheProgrammingWorkerProgramsTheCard) {
   worker.reset();
 
   ASSERT_TRUE(AwaitWord(Memory(), InterfaceHeader::Magic, ImageMagic));
-  EXPECT_EQ(Word(Memory(), InterfaceHeader::FirmwareVersion), VersionWord(spec));
+  EXPECT_EQ(Word(Memory(), InterfaceHeader::FirmwareVersion), VersionWord(recipe));
   const auto flash = ReadFile(flashOut);
   ASSERT_EQ(flash.size(), ImageSize);
   EXPECT_TRUE(std::equal(flash.begin(), flash.end(), TheImage.Data.begin()));
@@ -125,7 +125,7 @@ class RefusedBlock : public LibraryTest, public ::testing::WithParamInterface<Re
 
 TEST_P(RefusedBlock, EndsTheRunThere) {
   Start({"--refuse-block", GetParam().option});
-  const ImageBuffer buffer = MadeImage(Spec(4, 1, 0, 0, 0x10000, true));
+  const ImageBuffer buffer = MadeImage(Recipe(4, 1, 0, 0, 0x10000, true));
   const RunOutcome outcome = ProgramBuffer(buffer);
   EXPECT_FALSE(outcome.unanswered);
   EXPECT_EQ(outcome.refusedAt, GetParam().refusedBlock);

@@ -29,10 +29,10 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 
 // A small image whose firmware record carries `version` (status, major, minor, patch).
 ImageBuffer SmallImage(std::uint8_t minor) {
-  tool::ImageSpec spec;
-  spec.size = 0x9000;
-  spec.minor = minor;
-  return BufferOf(tool::MakeImage(spec));
+  tool::ImageSpec recipe;
+  recipe.size = 0x9000;
+  recipe.minor = minor;
+  return BufferOf(tool::MakeImage(recipe));
 }
 
 class SimulatorTest : public SimTest {};
@@ -73,12 +73,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SimulatorTest, StartsFromAnImageFile) {
   const std::string file = TempPath("start.q37");
-  tool::ImageSpec spec;
-  spec.status = 1;
-  spec.major = 3;
-  spec.minor = 1;
-  spec.patch = 2;
-  ASSERT_TRUE(tool::WriteSRecordFile(file, spec));
+  tool::ImageSpec recipe;
+  recipe.status = 1;
+  recipe.major = 3;
+  recipe.minor = 1;
+  recipe.patch = 2;
+  ASSERT_TRUE(tool::WriteSRecordFile(file, recipe));
   Start({"--flash", file});
   EXPECT_EQ(Word(Memory(), InterfaceHeader::FirmwareVersion), 0x01030102u);
   const auto status = Run({"status"});
@@ -215,18 +215,34 @@ INSTANTIATE_TEST_SUITE_P(Signals, StoppedSimulator,
                            return RouteName(info.param.route) + (info.param.signal == SIGINT ? "_sigint" : "_sigterm");
                          });
 
-TEST_F(SimulatorTest, ReplacesWhatADeadSimulatorLeft) {
-  Start({"--version", "1.1.1"});
-  const pid_t first = sims_.front().pid;
-  kill(first, SIGKILL);
-  ASSERT_EQ(Stop(), 128 + SIGKILL);
-  ASSERT_EQ(shm_open(("/" + Name()).c_str(), O_RDONLY, 0) >= 0, true) << "a killed simulator leaves its object";
+class KilledSimulator : public SimulatorTest, public ::testing::WithParamInterface<Route> {};
 
-  Start({"--version", "2.2.2"});
+TEST_P(KilledSimulator, IsReplacedByTheNextOne) {
+  std::string folder;
+  if (GetParam() == Route::Pci) folder = UseDeviceFolder();
+  std::vector<std::string> args = RouteArgs(GetParam());
+  args.insert(args.end(), {"--version", "1.1.1"});
+  Start(args);
+  kill(sims_.front().pid, SIGKILL);
+  ASSERT_EQ(Stop(), 128 + SIGKILL);
+  if (GetParam() == Route::Named) {
+    const int leftover = shm_open(("/" + Name()).c_str(), O_RDONLY, 0);
+    ASSERT_GE(leftover, 0) << "a killed simulator leaves its object";
+    close(leftover);
+  } else {
+    ASSERT_TRUE(std::filesystem::exists(folder + "/QVZORVA-0")) << "a killed simulator leaves its sockets";
+  }
+
+  args.back() = "2.2.2";
+  Start(args);
   EXPECT_EQ(Word(Memory(), InterfaceHeader::FirmwareVersion), 0x04020202u);
   EXPECT_EQ(Word(Memory(), simcard::RecordStart + simcard::Record::OwnerPid),
             static_cast<std::uint32_t>(sims_.front().pid));
+  EXPECT_EQ(ExchangeBlock(StartBlock()), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Routes, KilledSimulator, ::testing::Values(Route::Named, Route::Pci),
+                         [](const auto& info) { return RouteName(info.param); });
 
 TEST_F(SimulatorTest, ReplacesAForeignObjectOfTheSameName) {
   const int fd = shm_open(("/" + Name()).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
