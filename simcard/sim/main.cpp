@@ -103,6 +103,8 @@ int RunSimulator(const SimOptions& options) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // A reader that has gone away must not end the card without its clean-up.
+  signal(SIGPIPE, SIG_IGN);
 
   PublishedMemory memory;
   const PublishResult published =
