@@ -92,7 +92,7 @@ class TRegistry {
  private:
   std::uint32_t access_;
   RootKey root_;
-  std::string path_;  // of the open key, for messages
+  std::string path_;  // of the last key opened or tried, for messages
   std::unique_ptr<RegistryKey> key_;
 };
 

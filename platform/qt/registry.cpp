@@ -46,7 +46,7 @@ TRegistry::~TRegistry() = default;
 bool TRegistry::OpenKey(const std::string& path, bool canCreate) {
   CloseKey();
   key_ = OpenBackEndKey(root_, path, canCreate);
-  if (key_) path_ = path;
+  path_ = path;
   return key_ != nullptr;
 }
 
@@ -68,7 +68,11 @@ std::string TRegistry::ReadString(const std::string& name) const {
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
-  if (!key_) throw ERegistryException("Cannot write \"" + name + "\": no key is open");
+  if (!key_) {
+    throw ERegistryException(
+        "Cannot write \"" + name +
+        "\": " + (path_.empty() ? "no key is open" : "the key " + path_ + " could not be opened"));
+  }
   if (!(access_ & KeySetValue)) {
     throw ERegistryException("Cannot write \"" + name + "\": the key " + path_ + " is open for reading only");
   }

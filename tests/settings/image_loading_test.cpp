@@ -170,6 +170,7 @@ TEST_F(ImageLoadingTest, NameThatCannotBeRememberedIsReportedAndTheLoadCompletes
   EXPECT_EQ(boxes[0].caption, "Error");
   EXPECT_EQ(boxes[0].flags, 0u);
   EXPECT_NE(boxes[0].text.find("\"File\""), std::string::npos) << boxes[0];
+  EXPECT_NE(boxes[0].text.find("Software\\Marrowfield\\Tallyburn"), std::string::npos) << boxes[0];
   EXPECT_EQ(Shown(), (Panels{"3.0.1", "Full Release", "on  Dec 11 2026  at  12:00:00\n"}));
   EXPECT_EQ(TheImage.CurrentRecord, ApplicationRecordOffset);
 }
