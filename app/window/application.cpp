@@ -75,7 +75,9 @@ void EnsureApplication(int argc, char** argv) {
   }
   // Kept for the life of the process, like the application object itself.
   new QApplication(applicationArgc, argv);
-  // Faces metric-compatible with the design font, where it is not installed.
+}
+
+void UseDesignFontFaces() {
   QFont::insertSubstitutions(QString::fromLatin1(FormFontFamily),
                              {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
                               QStringLiteral("Liberation Sans")});

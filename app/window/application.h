@@ -10,9 +10,12 @@ class TTheForm;
 
 inline constexpr const char* ApplicationTitle = "QVR Firmware";
 
-// The family of the window's design font; the faces that stand in for it
-// where it is not installed are registered by EnsureApplication.
+// The family of the window's design font.
 inline constexpr const char* FormFontFamily = "MS Sans Serif";
+
+// Registers the faces that stand in for the design font where it is not
+// installed: metric-compatible ones first.
+void UseDesignFontFaces();
 
 // Creates the application object when there is none yet. `argc` and `argv`
 // must live as long as the process; with none, the program's name is used.

@@ -34,7 +34,7 @@ QLabel* AddLabel(QWidget* parent, const char* text, QRect geometry, int pixels,
   auto* label = new QLabel(QString::fromLatin1(text), parent);
   label->setFont(DesignFont(pixels));
   label->setAlignment(alignment | Qt::AlignVCenter);
-  const int needed = QFontMetrics(label->font()).horizontalAdvance(label->text()) + 1;
+  const int needed = QFontMetrics(label->font()).horizontalAdvance(label->text());
   if (needed > geometry.width()) {
     if (alignment & Qt::AlignRight) geometry.setLeft(geometry.right() + 1 - needed);
     else geometry.setWidth(needed);
@@ -84,6 +84,7 @@ auto Guarded(TTheForm* form, Handler handler) {
 }  // namespace
 
 TTheForm::TTheForm() : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+  UseDesignFontFaces();
   setWindowTitle(QStringLiteral("QVR Programming Utility"));
   setFixedSize(DesignClientWidth, DesignClientHeight);
   setFont(DesignFont(SmallFont));

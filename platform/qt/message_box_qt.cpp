@@ -25,7 +25,10 @@ int ShowHere(const std::string& text, const std::string& caption, std::uint32_t 
   }
   box.setDefaultButton(QMessageBox::Ok);
   if ((flags & MbServiceNotification) != 0) box.setWindowFlag(Qt::WindowStaysOnTopHint);
-  return box.exec() == QMessageBox::Ok ? IdOk : IdCancel;
+  const int result = box.exec();
+  // A box with OK alone answers OK however it is closed.
+  if (!OffersCancel(flags)) return IdOk;
+  return result == QMessageBox::Ok ? IdOk : IdCancel;
 }
 
 }  // namespace
