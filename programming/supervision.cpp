@@ -39,7 +39,6 @@ void AllowRunAndLoad(TTheForm& form, bool allowed) {
 }  // namespace
 
 void TTheForm::ProgramButtonClick() {
-  if (Worker) return;
   if (IsImageEmpty()) {
     platform::ShowMessageBox("No Code is loaded!", ImageErrorCaption, platform::MbOk | platform::MbServiceNotification);
     return;

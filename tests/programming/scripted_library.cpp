@@ -44,6 +44,11 @@ void ScriptedLibrary::SetScript(ReplyScript script) {
   script_ = std::move(script);
 }
 
+void ScriptedLibrary::SetWriteHook(std::function<void(const std::vector<std::uint8_t>& block)> hook) {
+  std::lock_guard lock(mutex_);
+  writeHook_ = std::move(hook);
+}
+
 std::uint32_t ScriptedLibrary::Command(const std::vector<std::uint8_t>& block) {
   if (block.size() < 4) return 0;
   return block[0] | block[1] << 8 | block[2] << 16 | std::uint32_t(block[3]) << 24;
@@ -69,10 +74,15 @@ std::int32_t ScriptedLibrary::Write(std::int32_t card, const void* block, std::i
   const auto* bytes = static_cast<const std::uint8_t*>(block);
   call.block.assign(bytes, bytes + (count > 0 ? count : 0));
   call.threadName = CurrentThreadName();
-  std::lock_guard lock(self->mutex_);
-  self->lastBlock_ = call.block;
-  self->reads_ = 0;
-  self->calls_.push_back(std::move(call));
+  std::function<void(const std::vector<std::uint8_t>&)> hook;
+  {
+    std::lock_guard lock(self->mutex_);
+    self->lastBlock_ = call.block;
+    self->reads_ = 0;
+    self->calls_.push_back(call);
+    hook = self->writeHook_;
+  }
+  if (hook) hook(call.block);
   return count;
 }
 

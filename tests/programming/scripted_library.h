@@ -36,6 +36,9 @@ class ScriptedLibrary {
 
   // Swaps the script while a worker may be running.
   void SetScript(ReplyScript script);
+  // Called with each written block before the write returns, outside the
+  // library's lock (it may wait, holding the worker inside the write).
+  void SetWriteHook(std::function<void(const std::vector<std::uint8_t>& block)> hook);
 
   // Command code and payload length from a written block's header.
   static std::uint32_t Command(const std::vector<std::uint8_t>& block);
@@ -49,6 +52,7 @@ class ScriptedLibrary {
 
   mutable std::mutex mutex_;
   ReplyScript script_;
+  std::function<void(const std::vector<std::uint8_t>&)> writeHook_;
   std::vector<LibraryCall> calls_;
   std::vector<std::uint8_t> lastBlock_;
   int reads_ = 0;
