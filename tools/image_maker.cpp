@@ -172,10 +172,6 @@ std::string ToSRecords(const std::vector<std::uint8_t>& image) {
   AppendRecord(out, '0', 0, 2, reinterpret_cast<const std::uint8_t*>(header), sizeof header - 1);
   for (std::size_t at = 0; at < image.size(); at += SRecordDataBytes) {
     const std::size_t count = std::min<std::size_t>(SRecordDataBytes, image.size() - at);
-    const bool last = at + count == image.size();
-    bool cleared = true;
-    for (std::size_t i = 0; i < count && cleared; ++i) cleared = image[at + i] == ClearedByte(at + i);
-    if (cleared && !last) continue;
     AppendRecord(out, wide ? '2' : '1', static_cast<std::uint32_t>(at), addressBytes, image.data() + at, count);
   }
   AppendRecord(out, wide ? '8' : '9', 0, addressBytes, nullptr, 0);

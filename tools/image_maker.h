@@ -32,10 +32,9 @@ std::optional<std::string> CheckSpec(const ImageSpec& spec);
 // CheckSpec refuses the spec.
 std::vector<std::uint8_t> MakeImage(const ImageSpec& spec);
 
-// S-record text of `image` that loads to exactly these bytes after ClearImage:
-// an S0 header, S1 data records (S2 when the image reaches past 64 KB), and
-// the matching S9 or S8 end record. Records that would only repeat the
-// cleared pattern are left out, except the last, which fixes the length.
+// S-record text of `image`, every byte of it in 32-byte data records: an S0
+// header, S1 data records (S2 when the image reaches past 64 KB), and the
+// matching S9 or S8 end record.
 std::string ToSRecords(const std::vector<std::uint8_t>& image);
 
 // Writes the S-record file of MakeImage(spec) to `path`.
