@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "app/window/main_form.h"
@@ -43,18 +44,25 @@ HintPauseStyle* InstalledHintStyle() {
 
 // Writes each text the comment line settles on to standard error, once the
 // event loop has nothing left to do, that is, as a person would see it.
-void EchoCommentLine(TTheForm& form) {
-  auto* dispatcher = QAbstractEventDispatcher::instance();
-  if (dispatcher == nullptr) return;
-  auto shown = std::make_shared<QString>();
-  QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &form, [&form, shown] {
-    const QString text = form.Comment->text();
-    if (text == *shown) return;
-    *shown = text;
+class CommentEcho {
+ public:
+  explicit CommentEcho(TTheForm& form) : form_(form) {
+    if (auto* dispatcher = QAbstractEventDispatcher::instance())
+      QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &form, [this] { Write(); });
+  }
+  // Also called once the loop has ended, for the text the window closed on.
+  void Write() {
+    const QString text = form_.Comment->text();
+    if (text == shown_) return;
+    shown_ = text;
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     std::fflush(stderr);
-  });
-}
+  }
+
+ private:
+  TTheForm& form_;
+  QString shown_;
+};
 
 void ShowCentred(TTheForm& form) {
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -113,9 +121,11 @@ int RunApplication(int argc, char** argv, bool headless) {
     // message boxes closing around it do not.
     QApplication::setQuitOnLastWindowClosed(false);
     TTheForm& form = CreateTheForm();
-    if (headless) EchoCommentLine(form);
+    std::optional<CommentEcho> echo;
+    if (headless) echo.emplace(form);
     ShowCentred(form);
     QApplication::exec();
+    if (echo) echo->Write();
   } catch (...) {
     ShowException(std::current_exception());
   }

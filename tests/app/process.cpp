@@ -17,7 +17,8 @@ extern char** environ;
 
 namespace qvr::test {
 
-ProcessResult RunProcess(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment) {
+ProcessResult RunProcess(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
+                         const std::string& workingDirectory) {
   std::map<std::string, std::string> variables;
   for (char** e = environ; *e != nullptr; ++e) {
     const char* equals = std::strchr(*e, '=');
@@ -44,6 +45,7 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const std::m
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, errorFile, STDERR_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (!workingDirectory.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);

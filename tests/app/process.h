@@ -15,8 +15,10 @@ struct ProcessResult {
 
 // `environment` is added to (and overrides) this process's environment; a
 // value of "\x01unset" removes the variable.
+// `workingDirectory`: where the process starts (empty: here).
 ProcessResult RunProcess(const std::vector<std::string>& arguments,
-                         const std::map<std::string, std::string>& environment = {});
+                         const std::map<std::string, std::string>& environment = {},
+                         const std::string& workingDirectory = {});
 
 inline constexpr const char* Unset = "\x01unset";
 

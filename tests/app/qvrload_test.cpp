@@ -84,7 +84,8 @@ class LoaderRun : public ::testing::Test {
   }
 
   test::ProcessResult Run(const std::string& program, const std::vector<std::string>& parameters,
-                          const std::string& mappingName, std::map<std::string, std::string> environment = {}) {
+                          const std::string& mappingName, std::map<std::string, std::string> environment = {},
+                          const std::string& workingDirectory = {}) {
     std::vector<std::string> arguments{program};
     arguments.insert(arguments.end(), parameters.begin(), parameters.end());
     environment[MappingNameVariable] = mappingName;
@@ -92,7 +93,7 @@ class LoaderRun : public ::testing::Test {
     environment["DISPLAY"] = test::Unset;
     environment["WAYLAND_DISPLAY"] = test::Unset;
     environment["QT_QPA_PLATFORM"] = test::Unset;
-    return test::RunProcess(arguments, environment);
+    return test::RunProcess(arguments, environment, workingDirectory);
   }
 
   // Every library the dynamic loader reported loading, as it logged them.
@@ -149,6 +150,22 @@ TEST_F(LoaderRun, LogOnCheckOnUpToDateCardNeverLoadsTheWindowModule) {
   EXPECT_NE(log.find("libqvr_startup.so"), std::string::npos) << "the loader's log is empty";
   EXPECT_EQ(log.find("libqvr_gui.so"), std::string::npos);
   EXPECT_EQ(log.find("libQt6"), std::string::npos);
+}
+
+// Libraries are never looked for in the folder the loader is started from:
+// one planted there is not loaded.
+TEST_F(LoaderRun, IgnoresLibrariesInTheWorkingDirectory) {
+  test::PublishedCard card;
+  card.Run(VersionWord(4, 1, 2, 3));
+  const std::string program = MakeCopy(Copy::Carrying, 4);
+  const auto folder = dir_.Path() / "planted";
+  std::filesystem::create_directories(folder);
+  for (const char* name : {"libc.so.6", "libstdc++.so.6", "libm.so.6", "libgcc_s.so.1"})
+    std::ofstream(folder / name) << "not a library";
+
+  const test::ProcessResult result = Run(program, {"StartupCheck"}, card.Name(), {}, folder.string());
+  EXPECT_EQ(result.exitCode, 0) << result.standardError;
+  EXPECT_EQ(result.standardError, "");
 }
 
 // The compact countdown with no display: offscreen, its comment line on
