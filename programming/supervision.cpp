@@ -54,8 +54,8 @@ void TTheForm::ProgramButtonClick() {
 void TTheForm::StartProgramming() {
   Comment->setText("Programming");
   WriteRunWord();
-  AllowRunAndLoad(*this, false);
   Worker = std::make_unique<ProgramCard>(RunInterfaceLibrary, RunAnswerLimit);
+  AllowRunAndLoad(*this, false);
   ProgressBar->setVisible(true);
   ProgressBar->setMinimum(0);
   ProgressBar->setMaximum(Worker->TotalBlocks);
