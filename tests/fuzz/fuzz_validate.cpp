@@ -1,6 +1,7 @@
 // Validates arbitrary images. The input is read as LoadedLength (4 bytes)
 // followed by patches (3-byte offset, 1-byte length, the bytes) applied to a
 // valid image with a kernel and its copy, so that the deep paths are reached.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
