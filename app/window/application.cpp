@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 
+#include "app/run_mode.h"
+#include "app/startup.h"
 #include "app/window/main_form.h"
 #include "platform/message_box.h"
 
@@ -81,8 +83,25 @@ void EnsureApplication(int argc, char** argv) {
   } else {
     argv = defaultArgv;
   }
+  // A display that is named but cannot be reached (a log-on before the
+  // display server is up) must not end the program: fall back to offscreen.
+  const char* named = std::getenv("QT_QPA_PLATFORM");
+  if (named == nullptr || *named == '\0') {
+    std::string platforms;
+    if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland != nullptr && *wayland != '\0')
+      platforms += "wayland;";
+    if (const char* x = std::getenv("DISPLAY"); x != nullptr && *x != '\0') platforms += "xcb;";
+    setenv("QT_QPA_PLATFORM", (platforms + "offscreen").c_str(), 1);
+  }
   // Kept for the life of the process, like the application object itself.
   new QApplication(applicationArgc, argv);
+  // From now on the process knows whether it has a display (HaveDisplay).
+  if (Offscreen()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+bool Offscreen() {
+  const QString name = QGuiApplication::platformName();
+  return name == QLatin1String("offscreen") || name == QLatin1String("minimal");
 }
 
 void UseDesignFontFaces() {
@@ -116,6 +135,11 @@ int RunApplication(int argc, char** argv, bool headless) {
   if (headless) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   try {
     EnsureApplication(argc, argv);
+    headless = headless || Offscreen();
+    if (headless && !ProgramNow && !AutoClose) {
+      std::fputs(NoDisplayText, stderr);
+      return 0;
+    }
     QCoreApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
     // The main window's granted close ends the loop (TTheForm::closeEvent);
     // message boxes closing around it do not.

@@ -14,11 +14,13 @@ extern "C" {
 int qvr_gui_run(int argc, char** argv, int headless) { return qvr::RunApplication(argc, argv, headless != 0); }
 
 // 0 when no box can be shown: the application object does not exist yet and
-// the caller is not the process's main thread, which alone may create it.
+// the caller is not the process's main thread, which alone may create it, or
+// the display cannot be reached.
 int qvr_gui_message_box(const char* text, const char* caption, std::uint32_t flags) {
   if (QCoreApplication::instance() == nullptr) {
     if (gettid() != getpid()) return 0;
     qvr::EnsureApplication();
+    if (qvr::Offscreen()) return 0;
   }
   return qvr::platform::ShowQtMessageBox(text != nullptr ? text : "", caption != nullptr ? caption : "", flags);
 }

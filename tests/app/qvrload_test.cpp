@@ -152,6 +152,42 @@ TEST_F(LoaderRun, LogOnCheckOnUpToDateCardNeverLoadsTheWindowModule) {
   EXPECT_EQ(log.find("libQt6"), std::string::npos);
 }
 
+// A display that is named but cannot be reached (a log-on before the display
+// server is up): the loader neither ends abnormally nor waits for a person.
+struct UnreachableCase {
+  const char* name;
+  Copy copy;
+  std::uint8_t status;
+  bool card;
+  const char* written;
+};
+
+TEST_F(LoaderRun, UnreachableDisplayFallsBackToStandardError) {
+  int number = 90;
+  while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
+  const std::string display = ":" + std::to_string(number);
+  const UnreachableCase cases[] = {
+      {"no card", Copy::Carrying, 4, false, "no PCI Card: No PCI Card present\n"},
+      {"full window", Copy::Carrying, 2, true, NoDisplayText},
+  };
+  for (const UnreachableCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::PublishedCard card;
+    card.Run(VersionWord(c.status, 1, 2, 3));
+    const std::string program = MakeCopy(c.copy, c.status);
+    std::vector<std::string> arguments{program};
+    const test::ProcessResult result =
+        test::RunProcess(arguments, {{MappingNameVariable, c.card ? card.Name() : "qvr-app-test-absent"},
+                                     {"QVR_DEVICE_DIR", dir_.Path().string()},
+                                     {"DISPLAY", display},
+                                     {"WAYLAND_DISPLAY", test::Unset},
+                                     {"QT_QPA_PLATFORM", test::Unset}});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.standardError.find(c.written), std::string::npos) << result.standardError;
+    std::filesystem::remove_all(dir_.Path() / "elsewhere");
+  }
+}
+
 // Libraries are never looked for in the folder the loader is started from:
 // one planted there is not loaded.
 TEST_F(LoaderRun, IgnoresLibrariesInTheWorkingDirectory) {
