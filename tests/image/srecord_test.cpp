@@ -189,5 +189,22 @@ TEST_F(SRecordFile, CarriageReturnsAnywhereInALargeFile) {
   }
 }
 
+// Lines of 254 characters fill their 255-character piece only when the CR of
+// their CR LF is dropped: wherever the file's blocks are cut, also between
+// the CR and the LF, every line must load.
+TEST_F(SRecordFile, CarriageReturnLineFeedSplitAnywhere) {
+  const auto line = [](std::size_t characters) {
+    return "S9030000FC" + std::string(characters - 10, ' ') + "\r\n";
+  };
+  std::string body;
+  for (int i = 0; i < 300; ++i) body += line(254);
+  for (std::size_t shift = 0; shift < 256; ++shift) {
+    // Two leading lines move every later CR LF pair along by one byte per shift.
+    const std::size_t prefix = 257 + shift;
+    const std::string content = line(prefix / 2 - 2) + line(prefix - prefix / 2 - 2) + body;
+    ASSERT_EQ(LoadSRecordFile(Write("split.q37", content)), std::nullopt) << shift;
+  }
+}
+
 }  // namespace
 }  // namespace qvr
