@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "image/carried_image.h"
 #include "image/firmware_image.h"
@@ -116,6 +114,29 @@ void AppendRecord(std::string& out, char type, std::uint32_t address, unsigned a
   out += '\n';
 }
 
+// Reads the whole of a regular file; the reason when it cannot.
+std::optional<std::string> ReadProgram(const std::string& path, struct stat& st, std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  std::optional<std::string> problem;
+  if (::fstat(fd, &st) != 0) {
+    problem = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    problem = "not a regular file";
+  } else {
+    char buffer[64 * 1024];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) problem = std::strerror(errno);
+      if (n <= 0) break;
+      bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  ::close(fd);
+  return problem;
+}
+
 }  // namespace
 
 std::optional<std::string> CheckSpec(const ImageSpec& spec) {
@@ -197,14 +218,9 @@ bool PackImage(const std::string& program, const std::vector<std::uint8_t>& imag
     return false;
   }
   struct stat st {};
-  std::ifstream in(program, std::ios::binary);
-  if (!in || ::stat(program.c_str(), &st) != 0) {
-    SetError(error, "cannot read <" + program + ">: " + std::strerror(errno));
-    return false;
-  }
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    SetError(error, "cannot read <" + program + ">");
+  std::string bytes;
+  if (const auto problem = ReadProgram(program, st, bytes)) {
+    SetError(error, "cannot read <" + program + ">: " + *problem);
     return false;
   }
 

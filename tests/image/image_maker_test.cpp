@@ -160,6 +160,8 @@ TEST_F(Packing, FailsWithoutWritingWhenTheProgramCannotBeRead) {
   EXPECT_FALSE(tool::PackImage(PathOf("program"), {}, 0x40000 - 47, PathOf("out"), &error));
   EXPECT_FALSE(std::filesystem::exists(PathOf("out")));
   EXPECT_FALSE(tool::PackImage(PathOf("program"), {}, 0x8000, PathOf("no-such-folder/out"), &error));
+  EXPECT_FALSE(tool::PackImage(dir_.string(), {}, 0x8000, PathOf("out"), &error));
+  EXPECT_NE(error.find("not a regular file"), std::string::npos);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
 }
 
