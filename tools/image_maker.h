@@ -29,7 +29,7 @@ std::optional<std::string> CheckSpec(const ImageSpec& spec);
 // the 0xFF fill); their length is the LoadedLength of such a load and the
 // image passes validation. Bytes below 0x8000 outside the kernel hold the
 // cleared pattern (0xFF, a zero at each 4 KB page start). Empty when
-// CheckSpec refuses the spec.
+// CheckSpec refuses the ImageSpec.
 std::vector<std::uint8_t> MakeImage(const ImageSpec& spec);
 
 // S-record text of `image`, every byte of it in 32-byte data records: an S0
