@@ -14,7 +14,7 @@
 #include "card/card_interface.h"
 #include "image/firmware_image.h"
 #include "image/validate.h"
-#include "tests/app/box_recorder.h"
+#include "tests/support/box_recorder.h"
 #include "tests/app/published_card.h"
 #include "tests/app/temp_dir.h"
 #include "tools/image_maker.h"

@@ -21,7 +21,7 @@
 #include "card/interface_header.h"
 #include "image/firmware_image.h"
 #include "programming/program_card.h"
-#include "tests/app/box_recorder.h"
+#include "tests/support/box_recorder.h"
 #include "tests/app/temp_dir.h"
 
 namespace qvr::test {

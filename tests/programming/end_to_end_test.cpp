@@ -25,15 +25,15 @@
 #include "image/firmware_image.h"
 #include "programming/supervision.h"
 #include "simcard/sim_process.h"
-#include "tests/programming/message_recorder.h"
+#include "tests/support/box_recorder.h"
 #include "tools/image_maker.h"
 
 namespace qvr {
 namespace {
 
 namespace fs = std::filesystem;
-using test::MessageRecorder;
-using test::ShownBox;
+using test::BoxRecorder;
+using test::Box;
 
 enum class Route { NamedMapping, Pci };
 
@@ -198,7 +198,7 @@ TEST_F(SimulatedCard, SecondCheckAfterProgrammingIsSilent) {
 struct FailingCase {
   const char* name;
   std::vector<std::string> cardOptions;
-  std::vector<ShownBox> boxes;
+  std::vector<Box> boxes;
 };
 
 class WindowRun : public SimulatedCard, public ::testing::WithParamInterface<std::tuple<FailingCase, Route>> {
@@ -256,7 +256,7 @@ TEST_P(WindowRun, EndsTheRunAndLetsTheWindowClose) {
   TheImage.LoadedLength = static_cast<std::uint32_t>(image.size());
   TheImage.CurrentRecord = ApplicationRecordOffset;
 
-  MessageRecorder boxes;
+  BoxRecorder boxes;
   ProgramNow = AutoClose = true;
   form_ = std::make_unique<TTheForm>();
   int ticks = 0;

@@ -7,16 +7,16 @@
 
 #include "image/firmware_image.h"
 #include "programming/program_card.h"
-#include "tests/programming/message_recorder.h"
+#include "tests/support/box_recorder.h"
 #include "tests/programming/scripted_library.h"
 
 namespace qvr {
 namespace {
 
 using test::LibraryCall;
-using test::MessageRecorder;
+using test::BoxRecorder;
 using test::ScriptedLibrary;
-using test::ShownBox;
+using test::Box;
 
 constexpr std::uint32_t FailureFlags = 0x200000;
 constexpr std::chrono::milliseconds ShortLimit{20};
@@ -73,7 +73,7 @@ class BlockSelection : public WorkerTest, public ::testing::WithParamInterface<B
 TEST_P(BlockSelection, SendsExactlyTheNonEmptyBlocksWhole) {
   const BlockCase& c = GetParam();
   ImageWithBlocks(c.marked, c.value, c.at);
-  MessageRecorder boxes;
+  BoxRecorder boxes;
   ScriptedLibrary library;
   Outcome outcome = RunWorker(library);
 
@@ -171,7 +171,7 @@ class ReplyValues : public WorkerTest, public ::testing::WithParamInterface<Repl
 TEST_P(ReplyValues, DecideAcceptanceByTheLowByte) {
   const ReplyCase& c = GetParam();
   ImageWithBlocks({0, 0x1A80, 0x3FF80});
-  MessageRecorder boxes;
+  BoxRecorder boxes;
   ScriptedLibrary library([&](const std::vector<std::uint8_t>& block, int reads) -> std::int32_t {
     if (block.size() != 139 || block[9] != 0x1A || block[10] != 0x80) return 1;
     return c.answers[std::min<std::size_t>(reads, c.answers.size()) - 1];
@@ -190,7 +190,7 @@ TEST_P(ReplyValues, DecideAcceptanceByTheLowByte) {
   } else {
     EXPECT_EQ(DataAddresses(writes), (std::vector<std::uint32_t>{0, 0x1A80}));
     EXPECT_EQ(outcome.done, 1);
-    EXPECT_EQ(boxes.Boxes(), (std::vector<ShownBox>{{"Programming failed @ block 1a80", "Programming Error", FailureFlags}}));
+    EXPECT_EQ(boxes.Boxes(), (std::vector<Box>{{"Programming failed @ block 1a80", "Programming Error", FailureFlags}}));
   }
   // The worker read exactly until the first answer whose low byte is not 0.
   auto calls = library.Calls();
@@ -219,7 +219,7 @@ struct StartCase {
   const char* name;
   std::int32_t answer;
   std::vector<std::uint32_t> sent;
-  std::vector<ShownBox> boxes;
+  std::vector<Box> boxes;
 };
 
 class StartAnswer : public WorkerTest, public ::testing::WithParamInterface<StartCase> {};
@@ -227,7 +227,7 @@ class StartAnswer : public WorkerTest, public ::testing::WithParamInterface<Star
 TEST_P(StartAnswer, DecidesWhetherBlocksAreSent) {
   const StartCase& c = GetParam();
   ImageWithBlocks({0x80, 0x1000});
-  MessageRecorder boxes;
+  BoxRecorder boxes;
   ScriptedLibrary library([&](const std::vector<std::uint8_t>& block, int) { return block.size() == 9 ? c.answer : 1; });
   Outcome outcome = RunWorker(library, ShortLimit);
 
@@ -259,7 +259,7 @@ class AnswerLimit : public WorkerTest, public ::testing::WithParamInterface<Sile
 TEST_P(AnswerLimit, EndsTheRunWithItsMessage) {
   const SilenceCase& c = GetParam();
   ImageWithBlocks({0, 0x80, 0x3FF80});
-  MessageRecorder boxes;
+  BoxRecorder boxes;
   ScriptedLibrary library([&](const std::vector<std::uint8_t>& block, int) {
     bool silent = block.size() == 139 && ScriptedLibrary::Address(block) == c.silentBlock;
     return silent ? 0x100 : 1;
@@ -268,7 +268,7 @@ TEST_P(AnswerLimit, EndsTheRunWithItsMessage) {
 
   EXPECT_EQ(outcome.done, c.doneBefore);
   EXPECT_FALSE(outcome.running);
-  EXPECT_EQ(boxes.Boxes(), (std::vector<ShownBox>{{c.message, "Programming Error", FailureFlags}}));
+  EXPECT_EQ(boxes.Boxes(), (std::vector<Box>{{c.message, "Programming Error", FailureFlags}}));
   auto writes = library.Writes();
   auto sent = DataAddresses(writes);
   ASSERT_FALSE(sent.empty());
@@ -290,11 +290,11 @@ INSTANTIATE_TEST_SUITE_P(Worker, AnswerLimit,
 
 TEST_F(WorkerTest, RefusalOfTheFirstBlockNamesBlockZero) {
   ImageWithBlocks({0, 0x80});
-  MessageRecorder boxes;
+  BoxRecorder boxes;
   ScriptedLibrary library([](const std::vector<std::uint8_t>& block, int) { return block.size() == 139 ? -1 : 1; });
   Outcome outcome = RunWorker(library);
   EXPECT_EQ(outcome.done, 0);
-  EXPECT_EQ(boxes.Boxes(), (std::vector<ShownBox>{{"Programming failed @ block 0", "Programming Error", FailureFlags}}));
+  EXPECT_EQ(boxes.Boxes(), (std::vector<Box>{{"Programming failed @ block 0", "Programming Error", FailureFlags}}));
   EXPECT_EQ(DataAddresses(library.Writes()), (std::vector<std::uint32_t>{0}));
 }
 
@@ -304,7 +304,7 @@ TEST_F(WorkerTest, WaitsForTheFailureMessageBeforeEnding) {
   std::promise<void> shown;
   std::promise<void> dismiss;
   auto dismissed = dismiss.get_future().share();
-  MessageRecorder boxes([&](const ShownBox&) {
+  BoxRecorder boxes([&](const Box&) {
     shown.set_value();
     dismissed.wait();
     return platform::IdOk;

@@ -25,7 +25,7 @@
 #include "image/firmware_image.h"
 #include "image/validate.h"
 #include "programming/supervision.h"
-#include "tests/programming/message_recorder.h"
+#include "tests/support/box_recorder.h"
 #include "tests/programming/scripted_library.h"
 #include "tests/programming/shared_card.h"
 #include "tools/image_maker.h"
@@ -33,10 +33,10 @@
 namespace qvr {
 namespace {
 
-using test::MessageRecorder;
+using test::BoxRecorder;
 using test::ScriptedLibrary;
 using test::SharedCard;
-using test::ShownBox;
+using test::Box;
 
 constexpr std::uint32_t Resetting = InterfaceHeader::MagicWhileProgramming;
 constexpr std::uint32_t Untouched = 0xDEADBEEF;
@@ -237,12 +237,12 @@ TEST_P(ProgramButton, ChecksTheImageBeforeARun) {
     ASSERT_EQ(validation.has_value(), c.image == ButtonCase::Invalid);
   }
 
-  MessageRecorder boxes([&](const ShownBox&) { return c.answer; });
+  BoxRecorder boxes([&](const Box&) { return c.answer; });
   Create();
   form_->Comment->setText("before");
   form_->ProgramButtonClick();
 
-  std::vector<ShownBox> expected;
+  std::vector<Box> expected;
   if (c.image == ButtonCase::Empty) expected.push_back({"No Code is loaded!", "Image Error", 0x200000});
   if (c.asks) expected.push_back({*validation, "Image Error", 0x200001});
   EXPECT_EQ(boxes.Boxes(), expected);
@@ -283,7 +283,7 @@ TEST_F(SupervisionTest, TickWithoutWorkerDoesNothing) {
 
 // A run as the window sees it, from the button to the card's return.
 TEST_F(SupervisionTest, RunFromButtonToProgrammedCard) {
-  MessageRecorder boxes;
+  BoxRecorder boxes;
   Create();
   ASSERT_FALSE(form_->ExitButton->isHidden());
   form_->ProgramButtonClick();
@@ -305,7 +305,7 @@ TEST_F(SupervisionTest, RunFromButtonToProgrammedCard) {
   EXPECT_TRUE(form_->ExitButton->isHidden());
   EXPECT_FALSE(form_->close());
   EXPECT_TRUE(form_->isVisible());
-  EXPECT_EQ(boxes.Boxes(), (std::vector<ShownBox>{{"Can't exit while programming in progress", "Close Error", 0}}));
+  EXPECT_EQ(boxes.Boxes(), (std::vector<Box>{{"Can't exit while programming in progress", "Close Error", 0}}));
 
   // Every block acknowledged, the worker still handing over its end command.
   gate_.OpenAll();
@@ -376,7 +376,7 @@ class RunEnding : public SupervisionTest, public ::testing::WithParamInterface<E
 
 TEST_P(RunEnding, FollowsTheCardsRestart) {
   const EndingCase& c = GetParam();
-  MessageRecorder boxes;
+  BoxRecorder boxes;
   ProgramNow = AutoClose = c.automatic;
   Create();
   if (!c.automatic) form_->ProgramButtonClick();
@@ -422,7 +422,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The card asks for another run: a new worker, from the start.
 TEST_F(SupervisionTest, CardAskingAgainGetsAFreshRun) {
-  MessageRecorder boxes;
+  BoxRecorder boxes;
   ProgramNow = AutoClose = true;
   Create();
   FinishWorker();
@@ -456,7 +456,7 @@ TEST_F(SupervisionTest, CardAskingAgainGetsAFreshRun) {
 
 // A card that never comes back leaves the window resetting, and closable.
 TEST_F(SupervisionTest, CardThatNeverReturnsLeavesExitUsable) {
-  MessageRecorder boxes;
+  BoxRecorder boxes;
   ProgramNow = AutoClose = true;
   Create();
   FinishWorker();

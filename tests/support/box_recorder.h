@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -24,11 +25,18 @@ inline std::ostream& operator<<(std::ostream& out, const Box& box) {
 
 class BoxRecorder {
  public:
-  explicit BoxRecorder(int answer = platform::IdOk) : answer_(answer) {
+  // Every box gets `answer`.
+  explicit BoxRecorder(int answer = platform::IdOk)
+      : BoxRecorder([answer](const Box&) { return answer; }) {}
+  // `answer` decides each box's result.
+  explicit BoxRecorder(std::function<int(const Box&)> answer) : answer_(std::move(answer)) {
     platform::SetMessageBoxResponder([this](const std::string& text, const std::string& caption, std::uint32_t flags) {
-      std::lock_guard lock(mutex_);
-      boxes_.push_back({text, caption, flags});
-      return answer_;
+      const Box box{text, caption, flags};
+      {
+        std::lock_guard lock(mutex_);
+        boxes_.push_back(box);
+      }
+      return answer_(box);
     });
   }
   ~BoxRecorder() { platform::SetMessageBoxResponder(nullptr); }
@@ -43,7 +51,7 @@ class BoxRecorder {
  private:
   mutable std::mutex mutex_;
   std::vector<Box> boxes_;
-  int answer_;
+  std::function<int(const Box&)> answer_;
 };
 
 }  // namespace qvr::test
